@@ -1,0 +1,26 @@
+#include "platform/tick.h"
+
+#include <ctime>
+
+namespace quorvane {
+
+uint32_t GetTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+namespace {
+class SystemTickSource final : public TickSource {
+public:
+    uint32_t Now() override { return GetTickCount(); }
+};
+}  // namespace
+
+TickSource& SystemTicks() {
+    static SystemTickSource source;
+    return source;
+}
+
+}  // namespace quorvane
