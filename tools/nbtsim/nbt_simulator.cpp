@@ -260,6 +260,8 @@ bool NbtSimulator::Start() {
     socklen_t len = sizeof bound;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &len);
     port_ = ntohs(bound.sin_port);
+    len = sizeof receiveBuffer_;
+    getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, &len);
 
     worker_state_ = std::make_unique<Worker>();
     stop_.store(false, std::memory_order_release);

@@ -29,10 +29,11 @@ struct SimulatorOptions {
     uint32_t bindAddress = 0;  // network order; 0 = any, needed to answer for many addresses
     uint16_t port = kNbnsPort;  // 0: an ephemeral port, see port()
     // Asked for with SO_RCVBUFFORCE (root), else SO_RCVBUF up to the system's limit. A probe
-    // pass sends every query back to back; 65534 queued queries take about 50 MB of it.
+    // pass sends every query back to back, and each queued datagram is charged far more than
+    // its 50 bytes, so tens of thousands of them need tens of megabytes.
     int receiveBufferBytes = 64 << 20;
     int sendBufferBytes = 8 << 20;
-    size_t maxPendingLate = 1 << 18;  // late replies waiting; more are dropped and counted
+    size_t maxPendingLate = 1 << 17;  // late replies waiting; more are dropped and counted
 };
 
 struct SimulatorStats {
@@ -82,6 +83,8 @@ public:
     void Stop();
     bool running() const { return worker_.joinable(); }
     uint16_t port() const { return port_; }
+    // The receive buffer the system granted (0 before Start); small means drops under load.
+    int receiveBufferBytes() const { return receiveBuffer_; }
     const std::string& error() const { return error_; }
 
     // Controls: false when address is not a configured host or the value is out of range.
@@ -92,7 +95,9 @@ public:
     bool SetProfile(uint32_t address, const HostProfile& profile);
     bool SetMac(uint32_t address, const MacAddress& mac);
     bool SetDelay(uint32_t address, uint32_t ms);  // 0: at once; at most kMaxDelayMs
-    bool SetSpoofSource(uint32_t address, uint32_t from);  // 0: off
+    // Replies leave from `from` (0: off). It must be a local address (any 127.x on loopback);
+    // the system refuses others and the replies count as send errors.
+    bool SetSpoofSource(uint32_t address, uint32_t from);
     bool SetMalformed(uint32_t address, Malform kind);
     bool SetAnswerEvery(uint32_t address, uint32_t k);  // k >= 1; restarts the count
 
@@ -114,6 +119,7 @@ private:
 
     int fd_ = -1;
     uint16_t port_ = 0;
+    int receiveBuffer_ = 0;
     std::string error_;
     std::atomic<bool> stop_{false};
     PollEvent wake_;

@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nbtsim: %s\n", sim.error().c_str());
         return 1;
     }
-    std::printf("nbtsim: %zu hosts on port %u\n", sim.HostCount(), sim.port());
+    std::printf("nbtsim: %zu hosts on port %u (receive buffer %d bytes)\n", sim.HostCount(), sim.port(),
+                sim.receiveBufferBytes());
     std::fflush(stdout);
 
     const auto started = Clock::now();
@@ -152,6 +153,7 @@ int main(int argc, char** argv) {
         return args.durationSec > 0 && Clock::now() - started >= std::chrono::seconds(args.durationSec);
     };
     std::string pending;
+    bool discarding = false;  // inside a line that was too long, until its end
     bool stdinOpen = true;
     bool quit = false;
     while (!quit && !gSignalled && !expired()) {
@@ -180,6 +182,10 @@ int main(int argc, char** argv) {
         while (!quit && (nl = pending.find('\n')) != std::string::npos) {
             const std::string line = pending.substr(0, nl);
             pending.erase(0, nl + 1);
+            if (discarding) {
+                discarding = false;
+                continue;
+            }
             const CommandResult r = RunCommand(sim, line);
             if (!r.output.empty()) std::printf("%s%s", r.output.c_str(), r.output.back() == '\n' ? "" : "\n");
             std::fflush(stdout);
@@ -190,7 +196,8 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (pending.size() > kMaxLine) {
-            std::fprintf(stderr, "nbtsim: command line longer than %zu bytes ignored\n", kMaxLine);
+            if (!discarding) std::fprintf(stderr, "nbtsim: command line longer than %zu bytes ignored\n", kMaxLine);
+            discarding = true;
             pending.clear();
         }
     }
