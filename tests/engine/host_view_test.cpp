@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/net.h"
+
 #include "tests/support/recording_target.h"
 
 namespace quorvane {
