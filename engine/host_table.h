@@ -106,6 +106,8 @@ struct HostEntry {
     StoredNames storedNames() const;
 
     // Back to the fresh values (address 0, not listed, Down); the saved reply is released.
+    // The table's own step (its counters and address index do not follow): elsewhere use
+    // HostTable::RemoveHost.
     void Reset();
 };
 
