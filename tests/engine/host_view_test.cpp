@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/net.h"
-
 #include "tests/support/recording_target.h"
 
 namespace quorvane {

@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 
-#include "platform/net.h"
 #include "tests/support/nbt_reply_builder.h"
 #include "tests/support/recording_target.h"
 
