@@ -1,15 +1,20 @@
 #include "engine/probe_pass.h"
 
+#include <chrono>
+#include <thread>
+
 namespace quorvane {
 
 ProbePass::ProbePass(HostTable& table, const AppSettings& settings, MessageTarget& hostView,
-                     const std::atomic<uint8_t>& serviceStopped, TickSource& ticks, SendFn send, uint16_t nbnsPort)
+                     const std::atomic<uint8_t>& serviceStopped, TickSource& ticks, SendFn send, uint16_t nbnsPort,
+                     BacklogFn backlog)
     : table_(table),
       settings_(settings),
       hostView_(hostView),
       serviceStopped_(serviceStopped),
       ticks_(ticks),
       send_(std::move(send)),
+      backlog_(std::move(backlog)),
       nbnsPort_(nbnsPort) {
     Prepare();
 }
@@ -92,18 +97,40 @@ void ProbePass::Run() {
     hostView_.Send(std::move(end));
 }
 
+void ProbePass::Pace() {
+    const Flight f = flights_[nextFlight_];
+    if (f.tick == 0) return;
+    HostEntry& host = table_.slot(f.slot);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPacingMaxWaitMs);
+    for (;;) {
+        {
+            std::lock_guard lock(table_.mutex());
+            if (host.replyTick != 0 || host.lastSendTick != f.tick) return;
+        }
+        if (serviceStopped_.load(std::memory_order_relaxed)) return;
+        if (ticks_.Now() - f.tick >= kPacingExpiryMs && !(backlog_ && backlog_())) return;
+        if (std::chrono::steady_clock::now() >= giveUp) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
+
 void ProbePass::SendQuery(HostEntry& host, uint16_t slot) {
+    Pace();
     StampQuery(query_, slot);
     uint32_t address;
+    uint32_t sendTick;
     {
         std::lock_guard lock(table_.mutex());
         address = host.ipv4();
         if (address == 0) return;  // freed meanwhile: no query to 0.0.0.0
         host.priorSendTick = host.lastSendTick;
         host.replyTick = 0;
-        uint32_t t = ticks_.Now();
+        const uint32_t t = ticks_.Now();
         host.lastSendTick = t != 0 ? t : 1;  // 0 means "no query outstanding"
+        sendTick = host.lastSendTick;
     }
+    flights_[nextFlight_] = {slot, sendTick};
+    nextFlight_ = (nextFlight_ + 1) % kPacingWindow;
     const long r = send_(query_, {address, nbnsPort_});
     if (r <= 0) {
         std::lock_guard lock(table_.mutex());

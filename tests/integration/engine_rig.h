@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
