@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kEol = "\r\n";
-constexpr size_t kWrapAt = 75;        // a hex line is wrapped once it reaches this column...
+constexpr size_t kWrapAt = 77;        // a hex line is wrapped once it reaches this column (78 wide with the backslash)...
 constexpr std::string_view kIndent = "  ";  // ...and goes on indented by two spaces
 constexpr int kMaxSetAside = 100;
 
