@@ -31,9 +31,7 @@ constexpr size_t kTrailingTextsGeneral = 128;
 constexpr size_t kTrailingTexts = 6;
 constexpr size_t kMailEntryPad = 4;        // zero bytes after each mail receiver
 
-// Offsets in the general block.
-constexpr size_t kGenReserved70 = 70;  // a loaded 0 becomes 3
-constexpr int32_t kReserved70Loaded = 3;
+constexpr int32_t kReserved70Loaded = 3;  // the general block's word at offset 70, when loaded as 0
 
 // --- Bounds-checked reading of a payload --------------------------------------------------------
 
