@@ -11,6 +11,8 @@ namespace quorvane {
 namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
+// The registry editor writes CRLF and its import is the point of the format; Linux tools read it
+// as well, and the reader takes either.
 constexpr std::string_view kEol = "\r\n";
 constexpr size_t kWrapAt = 77;        // a hex line is wrapped once it reaches this column (78 wide with the backslash)...
 constexpr std::string_view kIndent = "  ";  // ...and goes on indented by two spaces
