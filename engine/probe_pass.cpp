@@ -99,17 +99,20 @@ void ProbePass::Run() {
 
 void ProbePass::Pace() {
     const Flight f = flights_[nextFlight_];
-    if (f.tick == 0) return;
+    if (!f.used) return;
     HostEntry& host = table_.slot(f.slot);
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPacingMaxWaitMs);
+    // Pacing is about real time (how fast replies drain), not the protocol's tick count.
+    using Clock = std::chrono::steady_clock;
+    const auto expired = f.sent + std::chrono::milliseconds(kPacingExpiryMs);
+    const auto giveUp = f.sent + std::chrono::milliseconds(kPacingMaxWaitMs);
     for (;;) {
         {
             std::lock_guard lock(table_.mutex());
             if (host.replyTick != 0 || host.lastSendTick != f.tick) return;
         }
         if (serviceStopped_.load(std::memory_order_relaxed)) return;
-        if (ticks_.Now() - f.tick >= kPacingExpiryMs && !(backlog_ && backlog_())) return;
-        if (std::chrono::steady_clock::now() >= giveUp) return;
+        const auto now = Clock::now();
+        if (now >= giveUp || (now >= expired && !(backlog_ && backlog_()))) return;
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
 }
@@ -129,7 +132,7 @@ void ProbePass::SendQuery(HostEntry& host, uint16_t slot) {
         host.lastSendTick = t != 0 ? t : 1;  // 0 means "no query outstanding"
         sendTick = host.lastSendTick;
     }
-    flights_[nextFlight_] = {slot, sendTick};
+    flights_[nextFlight_] = {true, slot, sendTick, std::chrono::steady_clock::now()};
     nextFlight_ = (nextFlight_ + 1) % kPacingWindow;
     const long r = send_(query_, {address, nbnsPort_});
     if (r <= 0) {

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -65,8 +66,10 @@ private:
     uint16_t nbnsPort_;
     QueryDatagram query_{};  // sender thread only
     struct Flight {
+        bool used = false;
         uint16_t slot = 0;
-        uint32_t tick = 0;  // 0: free
+        uint32_t tick = 0;  // the host's lastSendTick for this query
+        std::chrono::steady_clock::time_point sent;
     };
     std::array<Flight, kPacingWindow> flights_{};  // sender thread only
     uint32_t nextFlight_ = 0;
