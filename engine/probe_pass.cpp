@@ -32,7 +32,7 @@ void ProbePass::Run() {
     const uint32_t threshold = settings_.hostStateThreshold;
     const uint32_t n = table_.highWater();
     for (uint32_t i = 0; i < n; ++i) {
-        if (serviceStopped_.load(std::memory_order_relaxed)) break;
+        if (serviceStopped_.load(std::memory_order_relaxed) || stopRequested_.load(std::memory_order_relaxed)) break;
         HostEntry& host = table_.slot(i);
         if (host.ipv4() == 0) continue;
 
@@ -110,7 +110,7 @@ void ProbePass::Pace() {
             std::lock_guard lock(table_.mutex());
             if (host.replyTick != 0 || host.lastSendTick != f.tick) return;
         }
-        if (serviceStopped_.load(std::memory_order_relaxed)) return;
+        if (serviceStopped_.load(std::memory_order_relaxed) || stopRequested_.load(std::memory_order_relaxed)) return;
         const auto now = Clock::now();
         if (now >= giveUp || (now >= expired && !(backlog_ && backlog_()))) return;
         std::this_thread::sleep_for(std::chrono::microseconds(100));

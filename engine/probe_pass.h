@@ -48,6 +48,10 @@ public:
     void Prepare();
     // One pass.
     void Run();
+    // Ends a pass under way at the next host (and any pacing wait) and makes later passes end at
+    // once: the sender is stopping, and a pass over a large table must not outlive its owner's
+    // wait for the thread. Any thread.
+    void RequestStop() { stopRequested_.store(true, std::memory_order_relaxed); }
 
     uint64_t queriesSent() const { return queriesSent_.load(std::memory_order_relaxed); }
 
@@ -74,6 +78,7 @@ private:
     std::array<Flight, kPacingWindow> flights_{};  // sender thread only
     uint32_t nextFlight_ = 0;
     std::atomic<uint64_t> queriesSent_{0};
+    std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace quorvane

@@ -17,6 +17,11 @@ int csendnbtthread::OnStart() {
     return 0;
 }
 
+void csendnbtthread::Stop() {
+    pass_.RequestStop();
+    ceventthread::Stop();
+}
+
 int csendnbtthread::DoWork() {
     if (pauseRequest_.load()) {
         pausedAck_.Set();

@@ -21,6 +21,8 @@ public:
 
     int OnStart() override;
     int DoWork() override;
+    // Also ends a pass under way, so that WaitStop does not give up on a long pass.
+    void Stop() override;
 
     // Table edit: hold at the pause point (the caller Triggers), until Release.
     void RequestPause() { pauseRequest_.store(1); }

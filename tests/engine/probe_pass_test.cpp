@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "engine/probe_threads.h"
+#include "platform/sync.h"
 #include "tests/support/recording_target.h"
 
 namespace quorvane {
@@ -129,6 +131,41 @@ TEST_F(ProbePassTest, RefusedPassDoesNothingAndStopMidPassStillEndsIt) {
     pass.Run();
     EXPECT_EQ(sentTo.size(), 1u);
     EXPECT_EQ(view.ids().back(), WM_PASSEND);
+}
+
+TEST_F(ProbePassTest, StopRequestEndsThePassAtTheNextHost) {
+    Apply(0x7F000001, 10);
+    ProbePass pass = MakePass();
+    afterSend = [&pass] { pass.RequestStop(); };
+    pass.Run();
+    EXPECT_EQ(sentTo.size(), 1u);
+    EXPECT_EQ(view.ids().back(), WM_PASSEND);
+    pass.Run();  // the sender is ending: no further pass sends anything
+    EXPECT_EQ(sentTo.size(), 1u);
+}
+
+// Stopping the sender thread during a long pass ends the pass, so the owner's wait for the thread
+// succeeds instead of abandoning a thread that still works on the pass.
+TEST_F(ProbePassTest, StoppingTheSenderEndsItsPassUnderWay) {
+    Apply(0x7F010001, 20000);  // silent hosts: pacing alone stretches this pass to most of a second
+    Event firstSend{Event::Reset::Manual};
+    Event stopCalled{Event::Reset::Manual};
+    std::atomic<uint32_t> sends{0};
+    ProbePass pass(table, settings, view, stopped, ticks, [&](std::span<const uint8_t>, const Endpoint&) -> long {
+        if (sends.fetch_add(1) == 0) {
+            firstSend.Set();
+            stopCalled.Wait(5000);
+        }
+        return 50;
+    });
+    Event pausedAck;
+    auto sender = MakeThread<csendnbtthread>(pass, pausedAck, &ticks);
+    sender->Resume();
+    ASSERT_TRUE(firstSend.Wait(5000));
+    sender->Stop();
+    stopCalled.Set();
+    EXPECT_EQ(sender->WaitStop(), 1);
+    EXPECT_EQ(sends.load(), 1u);
 }
 
 TEST_F(ProbePassTest, FailedSendLeavesNoOutstandingQuery) {
