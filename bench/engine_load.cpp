@@ -83,8 +83,9 @@ struct Sample {
     uint64_t queries = 0;
     uint64_t datagrams = 0;
     nbtsim::SimulatorStats sim;
-    uint64_t cpuUs = 0;
+    double cpuUs = 0;  // CPU of the measured side so far, the bench's own sampling left out
     std::vector<ThreadTime> threads;
+    uint64_t socketDrops = 0;  // the engine's probe socket, full receive queue
 };
 
 // CPU nanoseconds and voluntary switches of thread tid between two samples, per reply.
@@ -112,10 +113,11 @@ void PrintPasses(const std::vector<Sample>& samples) {
         const auto simReplies = b.sim.repliesSent - a.sim.repliesSent;
         const auto received = b.datagrams - a.datagrams;
         std::printf("PASS %zu queries=%" PRIu64 " sim_queries=%" PRIu64 " sim_replies=%" PRIu64 " received=%" PRIu64
-                    " lost=%" PRId64 " sim_kernel_drops=%" PRIu64 " cpu_ms=%.1f\n",
+                    " lost=%" PRId64 " socket_drops=%" PRIu64 " sim_kernel_drops=%" PRIu64 " cpu_ms=%.1f\n",
                     k, b.queries - a.queries, b.sim.queriesReceived - a.sim.queriesReceived,
                     static_cast<uint64_t>(simReplies), static_cast<uint64_t>(received),
-                    static_cast<int64_t>(simReplies - received), b.sim.kernelDrops - a.sim.kernelDrops,
+                    static_cast<int64_t>(simReplies - received), b.socketDrops - a.socketDrops,
+                    b.sim.kernelDrops - a.sim.kernelDrops,
                     (b.cpuUs - a.cpuUs) / 1000.0);
     }
 }
@@ -152,6 +154,7 @@ public:
                 passBegins_.push_back(now);
                 cv_.notify_all();
                 return;
+            case WM_PASSEND: ++passEnds_; return;
             case WM_HOSTFOUND:
             case WM_HOSTANSWERED:
                 Mark(answered_, answeredCount_, allAnswering_, m.host, now);
@@ -173,6 +176,7 @@ public:
     }
     std::optional<Clock::time_point> allAnswering() const { std::lock_guard l(mutex_); return allAnswering_; }
     std::optional<Clock::time_point> allUp() const { std::lock_guard l(mutex_); return allUp_; }
+    size_t passEnds() const { std::lock_guard l(mutex_); return passEnds_; }
     uint64_t missed() const { std::lock_guard l(mutex_); return missed_; }
     uint64_t down() const { std::lock_guard l(mutex_); return down_; }
     uint32_t answeredCount() const { std::lock_guard l(mutex_); return answeredCount_; }
@@ -197,6 +201,7 @@ private:
     uint32_t answeredCount_ = 0, upCount_ = 0;
     std::optional<Clock::time_point> allAnswering_, allUp_;
     uint64_t missed_ = 0, down_ = 0;
+    size_t passEnds_ = 0;
 };
 
 int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std::string& nbtsim) {
@@ -241,8 +246,11 @@ int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std
             s.atMs = std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
             s.queries = engine->queriesSent();
             s.datagrams = engine->datagramsReceived();
-            s.cpuUs = ProcessCpuMicros();
             s.threads = ThreadTimes();
+            // Every thread but this one, which only samples.
+            for (const auto& t : s.threads)
+                if (t.tid != static_cast<pid_t>(getpid())) s.cpuUs += static_cast<double>(t.runNs) / 1000.0;
+            s.socketDrops = UdpSocketDrops(options.probeAddress, engine->probeSocket().LocalPort()).value_or(0);
             const auto st = sim.Stats();
             if (!st) return std::nullopt;
             s.sim = *st;
@@ -276,6 +284,7 @@ int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std
         }
         Clock::time_point origin{};
         size_t windowStart = 0;  // the sample that opens the steady window
+        uint32_t overran = 0;     // passes not finished at their sample
         const uint32_t maxPasses = 4 + kExtraPassesForUp + steadyPasses;
         for (uint32_t k = 1; ok && k <= maxPasses; ++k) {
             const auto begin = observer.WaitPass(k, kPassWait);
@@ -286,6 +295,8 @@ int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std
             }
             if (k == 1) origin = *begin;
             std::this_thread::sleep_until(*begin + kSampleDelay);
+            // A pass still running at its sample would smear its counts into the next one.
+            if (observer.passEnds() < k) ++overran;
             auto s = sample(origin);
             if (!s) {
                 std::fprintf(stderr, "engine_load: the simulator stopped answering\n");
@@ -331,7 +342,7 @@ int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std
             steadyReplies = b.datagrams - a.datagrams;
             steadyCount = samples.size() - 1 - windowStart;
             steadyCpuMs = (b.cpuUs - a.cpuUs) / 1000.0;
-            if (steadyReplies) cpuPerProbe = static_cast<double>(b.cpuUs - a.cpuUs) / static_cast<double>(steadyReplies);
+            if (steadyReplies) cpuPerProbe = (b.cpuUs - a.cpuUs) / static_cast<double>(steadyReplies);
             sender = Share(a, b, senderTid, steadyReplies);
             receiver = Share(a, b, receiverTid, steadyReplies);
             loopShare = Share(a, b, loopTid, steadyReplies);
@@ -340,11 +351,12 @@ int EngineChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std
                     " down=%" PRIu64 " passes=%zu lost_total=%" PRId64 " lost_max=%" PRId64
                     " steady_passes=%zu steady_replies=%" PRIu64 " steady_cpu_ms=%.1f cpu_per_probe_us=%.3f"
                     " hwm_kib=%" PRIu64 " hwm_before_kib=%" PRIu64 " list_calls=%" PRIu64 " events=%" PRIu64
-                    " sender_ns=%.0f sender_switches=%.3f receiver_ns=%.0f receiver_switches=%.3f loop_ns=%.0f\n",
+                    " sender_ns=%.0f sender_switches=%.3f receiver_ns=%.0f receiver_switches=%.3f loop_ns=%.0f"
+                    " overran=%u\n",
                     hosts, answeredCount, upCount, since(allAnswering), since(allUp), missed, down, samples.size() - 1,
                     lostTotal, lostMax, steadyCount, steadyReplies, steadyCpuMs, cpuPerProbe, PeakRssKib(), hwmBefore,
                     list.calls, events.events, sender.nsPerReply, sender.switchesPerReply, receiver.nsPerReply,
-                    receiver.switchesPerReply, loopShare.nsPerReply);
+                    receiver.switchesPerReply, loopShare.nsPerReply, overran);
         std::fflush(stdout);
     }
     return 0;
@@ -367,17 +379,20 @@ int BareChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std::
     std::vector<Sample> samples;
     std::vector<double> passMs;
     uint64_t queries = 0, replies = 0;
+    uint64_t samplingUs = 0;  // CPU this thread spent sampling, not scanning
     auto sample = [&](Clock::time_point origin) -> bool {
+        const uint64_t cpuBefore = ProcessCpuMicros();
         Sample s;
         s.atMs = std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
         s.queries = queries;
         s.datagrams = replies;
-        s.cpuUs = ProcessCpuMicros();
+        s.cpuUs = static_cast<double>(cpuBefore - samplingUs);
         s.threads = ThreadTimes();
         const auto st = sim.Stats();
         if (!st) return false;
         s.sim = *st;
         samples.push_back(s);
+        samplingUs += ProcessCpuMicros() - cpuBefore;
         return true;
     };
     const auto origin = Clock::now();
@@ -402,8 +417,7 @@ int BareChild(uint32_t first, uint32_t hosts, uint32_t steadyPasses, const std::
     const Sample& a = samples[1];
     const Sample& b = samples.back();
     const uint64_t steadyReplies = b.datagrams - a.datagrams;
-    const double cpuPerProbe =
-        steadyReplies ? static_cast<double>(b.cpuUs - a.cpuUs) / static_cast<double>(steadyReplies) : -1.0;
+    const double cpuPerProbe = steadyReplies ? (b.cpuUs - a.cpuUs) / static_cast<double>(steadyReplies) : -1.0;
     const ThreadShare self = Share(a, b, static_cast<pid_t>(getpid()), steadyReplies);
     std::printf("RESULT bare hosts=%u steady_passes=%u steady_replies=%" PRIu64 " steady_cpu_ms=%.1f"
                 " cpu_per_probe_us=%.3f pass_ms=%.1f lost_total=%" PRId64 " hwm_kib=%" PRIu64
@@ -694,31 +708,78 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(dir);
 
-    std::printf("\nMedians of %u run(s) (answering/up: first pass start to the last host; CPU: user+sys per "
-                "probe-and-reply over %u steady passes)\n",
-                runs, steady);
-    std::printf("%6s %10s %9s %9s %7s %10s %10s %7s %9s %11s %11s %9s\n", "hosts", "answer ms", "up ms", "lost max",
-                "missed", "eng us/pr", "bare us/pr", "cpu x", "VmHWM MiB", "nbtscan ms", "nbtscan n", "time x");
+    auto maxOf = [](const std::vector<double>& v) { return v.empty() ? -1.0 : *std::max_element(v.begin(), v.end()); };
+    auto sumOf = [](const std::vector<double>& v) {
+        double t = 0;
+        for (double x : v) t += x;
+        return t;
+    };
+    std::printf("\nMedians of %u run(s); [max] where the worst run matters. Answering and Up: from the start of "
+                "the first pass\nto the last host, as the host view sees it. Lost: simulator replies sent minus "
+                "engine datagrams received.\n",
+                runs);
+    std::printf("%6s %12s %16s %9s %10s %10s %7s %15s\n", "hosts", "passes/run", "answering ms", "up ms",
+                "lost/pass", "lost all", "missed", "VmHWM MiB");
     for (const RangeRuns& rr : results) {
-        const double answering = Median(Column(rr.engine, "answering_ms"));
-        const auto lostMax = Column(rr.engine, "lost_max");
+        const auto answering = Column(rr.engine, "answering_ms");
+        const auto hwm = Column(rr.engine, "hwm_kib");
+        std::printf("%6u %12.0f %8.1f [%5.1f] %9.1f %10.0f %10.0f %7.0f %7.1f [%5.1f]\n", rr.hosts,
+                    Median(Column(rr.engine, "passes")), Median(answering), maxOf(answering),
+                    Median(Column(rr.engine, "up_ms")), maxOf(Column(rr.engine, "lost_max")),
+                    sumOf(Column(rr.engine, "lost_total")), sumOf(Column(rr.engine, "missed")), Median(hwm) / 1024.0,
+                    maxOf(hwm) / 1024.0);
+    }
+    std::printf("\nCPU (user + sys) per probe-and-reply over %u steady passes, one pass every %u ms; engine = all its "
+                "threads\n(sender, receiver, host view loop), the bench's sampling left out.\n",
+                steady, kPeriodMs);
+    std::printf("%6s %12s %10s %10s %10s %12s %9s\n", "hosts", "engine us", "sender", "receiver", "view loop",
+                "bare us", "ratio");
+    for (const RangeRuns& rr : results) {
         const double engineCpu = Median(Column(rr.engine, "cpu_per_probe_us"));
         const double bareCpu = Median(Column(rr.bare, "cpu_per_probe_us"));
-        std::vector<double> scanMs, scanLines;
-        for (const auto& n : rr.nbtscan) {
-            if (n.lastMs >= 0) scanMs.push_back(n.lastMs);
-            scanLines.push_back(n.lines);
-        }
-        const double scan = scanMs.empty() ? -1 : Median(scanMs);
-        std::printf("%6u %10.1f %9.1f %9.0f %7.0f %10.3f %10.3f %7.2f %9.1f %11.1f %11.0f %9.2f\n", rr.hosts,
-                    answering, Median(Column(rr.engine, "up_ms")),
-                    lostMax.empty() ? -1 : *std::max_element(lostMax.begin(), lostMax.end()),
-                    Median(Column(rr.engine, "missed")), engineCpu, bareCpu, bareCpu > 0 ? engineCpu / bareCpu : -1,
-                    Median(Column(rr.engine, "hwm_kib")) / 1024.0, scan, Median(scanLines),
-                    scan > 0 ? answering / scan : -1);
+        std::printf("%6u %12.3f %10.3f %10.3f %10.3f %12.3f %9.2f\n", rr.hosts, engineCpu,
+                    Median(Column(rr.engine, "sender_ns")) / 1000.0, Median(Column(rr.engine, "receiver_ns")) / 1000.0,
+                    Median(Column(rr.engine, "loop_ns")) / 1000.0, bareCpu, bareCpu > 0 ? engineCpu / bareCpu : -1);
     }
-    if (!nbtscanNote.empty()) std::printf("nbtscan %s\n", nbtscanNote.c_str());
-    std::printf("(lost max: the most replies lost in any one pass of any run; cpu x: engine/bare; time x: engine "
-                "time to answering / nbtscan time to report every host; -1: not reached)\n");
+    if (nbtscan) {
+        std::printf("\nnbtscan against the same simulator on port 137 (-b %u above 254 hosts): hosts reported, time "
+                    "to the last\nhost reported, time to exit; ratio = engine time to every host Answering / nbtscan "
+                    "time to its last host.\n",
+                    kNbtscanBandwidth);
+        std::printf("%6s %10s %12s %10s %10s %9s\n", "hosts", "reported", "runs all", "last ms", "exit ms", "ratio");
+        for (const RangeRuns& rr : results) {
+            std::vector<double> last, exitMs, lines;
+            int all = 0;
+            for (const auto& n : rr.nbtscan) {
+                if (n.lastMs >= 0) last.push_back(n.lastMs);
+                if (n.exitMs >= 0) exitMs.push_back(n.exitMs);
+                lines.push_back(n.lines);
+                all += n.all;
+            }
+            const double scan = last.empty() ? -1 : Median(last);
+            const double answering = Median(Column(rr.engine, "answering_ms"));
+            std::printf("%6u %10.0f %8d of %u %10.1f %10.1f %9.3f\n", rr.hosts, Median(lines), all,
+                        static_cast<unsigned>(rr.nbtscan.size()), scan, exitMs.empty() ? -1 : Median(exitMs),
+                        scan > 0 && answering >= 0 ? answering / scan : -1);
+        }
+    } else if (!nbtscanNote.empty()) {
+        std::printf("\nnbtscan %s\n", nbtscanNote.c_str());
+    }
+
+    // The targets: the largest range Answering within 1 s with nothing lost; CPU at most 1.2 times
+    // the bare scanner's; the engine's peak resident set under 64 MiB.
+    std::printf("\nTargets (worst run for time and loss, medians for CPU):\n");
+    for (const RangeRuns& rr : results) {
+        const double worstAnswering = maxOf(Column(rr.engine, "answering_ms"));
+        const double lost = sumOf(Column(rr.engine, "lost_total"));
+        const double ratio = Median(Column(rr.engine, "cpu_per_probe_us")) /
+                             std::max(1e-9, Median(Column(rr.bare, "cpu_per_probe_us")));
+        const double hwm = maxOf(Column(rr.engine, "hwm_kib")) / 1024.0;
+        std::printf("  %5u hosts: answering within 1 s %s (%.0f ms), no reply lost %s (%.0f), CPU ratio <= 1.2 %s "
+                    "(%.2f), VmHWM < 64 MiB %s (%.1f)\n",
+                    rr.hosts, worstAnswering >= 0 && worstAnswering < 1000 ? "met" : "MISSED", worstAnswering,
+                    lost == 0 && !rr.engine.empty() ? "met" : "MISSED", lost, ratio <= 1.2 ? "met" : "MISSED", ratio,
+                    hwm >= 0 && hwm < 64 ? "met" : "MISSED", hwm);
+    }
     return failed ? 1 : 0;
 }

@@ -216,6 +216,26 @@ std::vector<ThreadTime> ThreadTimes() {
     return out;
 }
 
+std::optional<uint64_t> UdpSocketDrops(uint32_t address, uint16_t port) {
+    FILE* f = std::fopen("/proc/net/udp", "r");
+    if (!f) return std::nullopt;
+    char line[512];
+    std::optional<uint64_t> drops;
+    // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode ref pointer drops
+    while (!drops && std::fgets(line, sizeof line, f)) {
+        unsigned sl = 0, localAddr = 0, localPort = 0;
+        unsigned long long d = 0;
+        char rest[16][64];
+        if (std::sscanf(line, " %u: %8X:%4X %63s %63s %63s %63s %63s %63s %63s %63s %63s %63s %llu", &sl, &localAddr,
+                        &localPort, rest[0], rest[1], rest[2], rest[3], rest[4], rest[5], rest[6], rest[7], rest[8],
+                        rest[9], &d) == 14 &&
+            localAddr == address && localPort == port)
+            drops = d;
+    }
+    std::fclose(f);
+    return drops;
+}
+
 std::string SelfPath() {
     char buf[4096];
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

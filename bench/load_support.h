@@ -82,6 +82,10 @@ struct ThreadTime {
 };
 std::vector<ThreadTime> ThreadTimes();  // sorted by tid
 
+// Datagrams the kernel dropped for a full receive queue on the UDP socket bound to
+// address:port (network order address, host order port), from /proc/net/udp; nullopt if not found.
+std::optional<uint64_t> UdpSocketDrops(uint32_t address, uint16_t port);
+
 // The path of the running program (for re-running itself in a child role).
 std::string SelfPath();
 

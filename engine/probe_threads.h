@@ -35,6 +35,9 @@ private:
     std::atomic<uint32_t> pauseRequest_{0};
 };
 
+// How long the receiver lets replies gather after it has read what was queued.
+inline constexpr uint32_t kReceiveGatherUs = 200;
+
 class crecvnbtthread final : public cbasethread {
 public:
     crecvnbtthread(UdpSocket& socket, ReplyHandler& handler, Event& pausedAck);
