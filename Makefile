@@ -34,6 +34,7 @@ fuzz: deps
 
 bench: build
 	@for b in build/default/bench/*_bench; do echo "--- $$b"; $$b; done
+	@echo "--- build/default/bench/engine_load (its nbtscan part needs root)"; build/default/bench/engine_load
 
 clean:
 	rm -rf build

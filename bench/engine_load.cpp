@@ -546,6 +546,7 @@ struct RangeRuns {
     std::vector<Fields> engine, bare;
     std::vector<NbtscanResult> nbtscan;
     std::vector<std::string> lostPerPass;  // per engine run: the lost count of each pass
+    std::vector<double> cpuRatios;         // engine / bare of the same run (they ran back to back)
 };
 
 std::vector<double> Column(const std::vector<Fields>& runs, const std::string& key) {
@@ -667,7 +668,11 @@ int main(int argc, char** argv) {
     std::printf("engine_load: %u run(s) per range, period %u ms, threshold 3, %u steady passes\n", runs, kPeriodMs,
                 steady);
     std::vector<RangeRuns> results;
-    for (size_t s = 0; s < sizes.size(); ++s) results.push_back({sizes[s], {}, {}, {}, {}});
+    for (size_t s = 0; s < sizes.size(); ++s) {
+        RangeRuns r;
+        r.hosts = sizes[s];
+        results.push_back(std::move(r));
+    }
     bool failed = false;
     for (uint32_t run = 1; run <= runs; ++run) {
         for (size_t s = 0; s < sizes.size(); ++s) {
@@ -689,6 +694,8 @@ int main(int argc, char** argv) {
             auto b = RunChild("bare", first, rr.hosts, steady, nbtsim, verbose, nullptr);
             if (b) {
                 rr.bare.push_back(*b);
+                if (e && (*e)["cpu_per_probe_us"] > 0 && (*b)["cpu_per_probe_us"] > 0)
+                    rr.cpuRatios.push_back((*e)["cpu_per_probe_us"] / (*b)["cpu_per_probe_us"]);
                 std::printf("run %u hosts %5u bare:   %.3f us/probe, pass %.0f ms, lost %.0f\n", run, rr.hosts,
                             (*b)["cpu_per_probe_us"], (*b)["pass_ms"], (*b)["lost_total"]);
             } else {
@@ -730,16 +737,18 @@ int main(int argc, char** argv) {
                     maxOf(hwm) / 1024.0);
     }
     std::printf("\nCPU (user + sys) per probe-and-reply over %u steady passes, one pass every %u ms; engine = all its "
-                "threads\n(sender, receiver, host view loop), the bench's sampling left out.\n",
+                "threads\n(sender, receiver, host view loop), the bench's sampling left out. ratio: of the medians; per run: median\n"
+                "[max] of engine/bare in the same run, the two measured back to back.\n",
                 steady, kPeriodMs);
-    std::printf("%6s %12s %10s %10s %10s %12s %9s\n", "hosts", "engine us", "sender", "receiver", "view loop",
-                "bare us", "ratio");
+    std::printf("%6s %12s %10s %10s %10s %12s %9s %14s\n", "hosts", "engine us", "sender", "receiver", "view loop",
+                "bare us", "ratio", "ratio per run");
     for (const RangeRuns& rr : results) {
         const double engineCpu = Median(Column(rr.engine, "cpu_per_probe_us"));
         const double bareCpu = Median(Column(rr.bare, "cpu_per_probe_us"));
-        std::printf("%6u %12.3f %10.3f %10.3f %10.3f %12.3f %9.2f\n", rr.hosts, engineCpu,
+        std::printf("%6u %12.3f %10.3f %10.3f %10.3f %12.3f %9.2f %7.2f [%4.2f]\n", rr.hosts, engineCpu,
                     Median(Column(rr.engine, "sender_ns")) / 1000.0, Median(Column(rr.engine, "receiver_ns")) / 1000.0,
-                    Median(Column(rr.engine, "loop_ns")) / 1000.0, bareCpu, bareCpu > 0 ? engineCpu / bareCpu : -1);
+                    Median(Column(rr.engine, "loop_ns")) / 1000.0, bareCpu, bareCpu > 0 ? engineCpu / bareCpu : -1,
+                    Median(rr.cpuRatios), maxOf(rr.cpuRatios));
     }
     if (nbtscan) {
         std::printf("\nnbtscan against the same simulator on port 137 (-b %u above 254 hosts): hosts reported, time "
