@@ -1,6 +1,6 @@
 #pragma once
-// The two desktop operations the View Log File command needs; the real one is built on
-// platform/shell, tests use a recording fake.
+// The two desktop operations the View Log File command needs, shaped as platform/shell's Shell
+// offers them; tests use a recording fake.
 
 #include <string>
 
@@ -9,10 +9,10 @@ namespace quorvane {
 class DesktopOpener {
 public:
     virtual ~DesktopOpener() = default;
-    // Shows the file with the program the desktop registers for its type.
-    virtual void OpenFile(const std::string& path) = 0;
-    // Shows the file in the desktop's text editor, whatever its type.
-    virtual void OpenAsText(const std::string& path) = 0;
+    // Shows the file with the program the desktop registers for its type. 0, or -1 on failure.
+    virtual int Open(const std::string& path) = 0;
+    // Shows the file in the desktop's text editor, whatever its type. 0, or -1 on failure.
+    virtual int OpenAsText(const std::string& path) = 0;
 };
 
 }  // namespace quorvane

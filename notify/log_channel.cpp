@@ -60,7 +60,7 @@ void LogFileChannel::ViewLogFile(DesktopOpener& opener) {
     for (char& c : ending)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (ending == ".LOG")
-        opener.OpenFile(openPath_);
+        opener.Open(openPath_);
     else
         opener.OpenAsText(openPath_);
 }

@@ -34,8 +34,14 @@ struct Opened {
 class RecordingOpener : public DesktopOpener {
 public:
     std::vector<Opened> opened;
-    void OpenFile(const std::string& path) override { opened.push_back({"file", path, ReadFile(path)}); }
-    void OpenAsText(const std::string& path) override { opened.push_back({"text", path, ReadFile(path)}); }
+    int Open(const std::string& path) override {
+        opened.push_back({"file", path, ReadFile(path)});
+        return 0;
+    }
+    int OpenAsText(const std::string& path) override {
+        opened.push_back({"text", path, ReadFile(path)});
+        return 0;
+    }
 };
 
 class LogChannel : public testing::Test {
