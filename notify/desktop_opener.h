@@ -15,4 +15,16 @@ public:
     virtual int OpenAsText(const std::string& path) = 0;
 };
 
+// Any shell with these two operations (platform/shell's Shell) as a DesktopOpener.
+template <class ShellLike>
+class ShellOpener final : public DesktopOpener {
+public:
+    explicit ShellOpener(ShellLike& shell) : shell_(shell) {}
+    int Open(const std::string& path) override { return shell_.Open(path); }
+    int OpenAsText(const std::string& path) override { return shell_.OpenAsText(path); }
+
+private:
+    ShellLike& shell_;
+};
+
 }  // namespace quorvane
