@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -29,6 +30,31 @@
 #include "ui/tray_icon.h"
 
 namespace quorvane {
+
+namespace {
+
+// Two panes; the first keeps its size (the ideal one until the user drags the divider) and the
+// last takes whatever the window gains or loses.
+class PaneSplitter final : public QSplitter {
+public:
+    PaneSplitter(Qt::Orientation orientation, int firstSize, QWidget* parent)
+        : QSplitter(orientation, parent), firstSize_(firstSize) {
+        connect(this, &QSplitter::splitterMoved, this, [this](int pos, int) { firstSize_ = pos; });
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QSplitter::resizeEvent(event);
+        if (count() != 2) return;
+        const int total = (orientation() == Qt::Vertical ? height() : width()) - handleWidth();
+        if (total > 0) setSizes({firstSize_, std::max(0, total - firstSize_)});
+    }
+
+private:
+    int firstSize_;
+};
+
+}  // namespace
 
 CMainFrame::CMainFrame(FrameContext context, QWidget* parent) : QMainWindow(parent), ctx_(std::move(context)) {
     setObjectName(QStringLiteral("mainFrame"));
@@ -66,12 +92,12 @@ void CMainFrame::BuildLayout() {
     const int h = height();
     const int h5 = h / 5;
 
-    outer_ = new QSplitter(Qt::Vertical, this);
+    outer_ = new PaneSplitter(Qt::Vertical, h - h5, this);
     outer_->setObjectName(QStringLiteral("outerSplitter"));
     outer_->setChildrenCollapsible(false);
     hostView_ = new CQuorvaneView(*ctx_.table, *ctx_.settings, *ctx_.engine, *ctx_.hostViewTarget, ctx_.clock,
                                   outer_);
-    inner_ = new QSplitter(Qt::Horizontal, outer_);
+    inner_ = new PaneSplitter(Qt::Horizontal, w * 5 / 6, outer_);
     inner_->setObjectName(QStringLiteral("innerSplitter"));
     inner_->setChildrenCollapsible(false);
     inner_->setFrameShape(QFrame::StyledPanel);

@@ -130,4 +130,9 @@ size_t QtMessageTarget::pendingPosts() const {
     return posted_.size();
 }
 
+size_t QtMessageTarget::pendingSends() const {
+    std::lock_guard lock(mutex_);
+    return sent_.size();
+}
+
 }  // namespace quorvane

@@ -48,6 +48,7 @@ public:
     // How long one slice of posted messages may take before the event loop gets its turn.
     void SetSliceBudget(std::chrono::microseconds budget) { sliceBudget_ = budget; }
     size_t pendingPosts() const;
+    size_t pendingSends() const;
 
 protected:
     bool event(QEvent* e) override;

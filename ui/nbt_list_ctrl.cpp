@@ -40,8 +40,8 @@ CNBTListCtrl::CNBTListCtrl(HostListModel& model, HostTable& table, EngineControl
 
 void CNBTListCtrl::InsertColumns() {
     const auto& widths = HostListModel::ColumnWidths();
-    for (int c = 0; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, widths[c]);
     header()->setMinimumSectionSize(16);
+    for (int c = 0; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, widths[c]);
     // The status image column keeps its width: dragging its divider does nothing.
     header()->setSectionResizeMode(0, QHeaderView::Fixed);
 }
