@@ -238,7 +238,7 @@ std::vector<std::string> DesktopExecArguments(const std::string& execValue, cons
     const std::string exec = UnescapeKeyValue(execValue);
     std::vector<std::string> words;
     std::string word;
-    bool inWord = false;
+    bool keep = false;  // the word has content, or quotes that make it an (empty) argument
     bool quoted = false;
     bool sawFileCode = false;
     for (size_t i = 0; i < exec.size(); ++i) {
@@ -254,28 +254,31 @@ std::vector<std::string> DesktopExecArguments(const std::string& execValue, cons
             continue;
         }
         if (c == ' ' || c == '\t' || c == '\n') {
-            if (inWord) words.push_back(word);
+            if (keep) words.push_back(word);
             word.clear();
-            inWord = false;
+            keep = false;
             continue;
         }
-        inWord = true;
         if (c == '"') {
             quoted = true;
+            keep = true;
         } else if (c == '%' && i + 1 < exec.size()) {
             const char code = exec[++i];
             if (code == '%') {
                 word += '%';
+                keep = true;
             } else if (code == 'f' || code == 'F' || code == 'u' || code == 'U') {
                 word += file;
+                keep = true;
                 sawFileCode = true;
-            }  // other field codes are dropped
+            }  // other field codes are dropped, and a word of nothing else with them
         } else {
             word += c;
+            keep = true;
         }
     }
     if (quoted) return {};
-    if (inWord && !word.empty()) words.push_back(word);
+    if (keep) words.push_back(word);
     if (words.empty()) return {};
     if (!sawFileCode) words.push_back(file);
     return words;
