@@ -9,6 +9,14 @@
 // filled or freed with one store and the UI may read state and listing without the lock;
 // highWater is atomic too. Fields only the UI thread uses (times, description, row, texts) need
 // no lock; a listed host's names and MAC are written only by the UI thread, under the mutex.
+//
+// Filling a slot: under the mutex, its fields are set and then the address is published with
+// one release store; highWater is raised only after that, so a reader that sees a slot below
+// highWater sees either a free slot or a complete one. Freeing: under the mutex the fields are
+// reset and the address cleared; highWater is lowered only over slots whose address is already 0.
+// The slot array never moves, so a reader holding an old highWater reads free slots, never
+// foreign memory. The table-level counters, the row order and the address index belong to the
+// UI thread: ApplySegments, RemoveHost, BuildRows, AppendRow, SaveHosts and LoadHosts run there.
 
 #include <array>
 #include <atomic>
@@ -98,6 +106,8 @@ struct HostEntry {
     StoredNames storedNames() const;
 
     // Back to the fresh values (address 0, not listed, Down); the saved reply is released.
+    // The table's own step (its counters and address index do not follow): elsewhere use
+    // HostTable::RemoveHost.
     void Reset();
 };
 
@@ -115,23 +125,49 @@ public:
     std::span<uint16_t> rowOrder() { return {rowOrder_.data(), rowCount_}; }
     std::span<const uint16_t> rowOrder() const { return {rowOrder_.data(), rowCount_}; }
 
-    // Gives every address of segments[first, first + count) a slot (swapping a reversed
-    // segment in place). Returns -1 when the capacity would be exceeded, else the new highWater.
+    // Gives every address of segments[first, first + count) a slot: the lowest free slot, else
+    // highWater, which then grows; an address that has a slot keeps it. A reversed segment is
+    // swapped in place first. Returns -1 when occupiedCount + (end - first) reaches the slot
+    // count (segments handled before stay applied), else the new highWater. 0.0.0.0 gets no slot.
     int ApplySegments(std::vector<IpSegment>& segments, size_t first, size_t count);
     // Takes the host out of the list (when listed) and forgets what was learnt; freeSlot also
-    // releases the slot. -1 for a free slot.
+    // releases the slot and lowers highWater over free slots at the top. -1 for a free slot or an
+    // entry that is not one of this table's. list may be null when no view exists.
     int RemoveHost(HostEntry& host, bool freeSlot, HostListSink* list);
-    // Numbers every slot and gives every listed slot a row (view creation).
+    // Numbers every slot and gives every listed slot a row, in slot order (view creation; the
+    // list starts empty).
     void BuildRows(HostListSink& list);
-    // Appends a row for a newly found host (host-found handling).
+    // Appends a row for a newly found host (host-found handling): marks it listed, row =
+    // rowCount, icon 1 (uncertain), and adds the row to the list.
     void AppendRow(HostEntry& host, HostListSink& list);
     // The slot named by a reply's transaction id, if its address is the reply's source.
     HostEntry* FindByReply(uint16_t transactionId, uint32_t sourceAddress);
 
+    // Appends the host payload: a little-endian record count, then per occupied slot in slot
+    // order the 268-byte record and its saved reply. Grows the buffer as far as the payload
+    // needs (past the 1296-bytes-per-host estimate when replies are long); false, with the used
+    // part of the buffer as it was, when that room cannot be had.
     bool SaveHosts(StreamBuffer& out) override;
+    // Replaces the slots with the payload's records, the k-th loaded record in slot k. Reads at
+    // most 65536 records and never past the payload; a record cut off or with a reply longer
+    // than 1500 bytes ends the load (the records before it stay). Records with address 0 or an
+    // address already loaded are skipped. A payload too short for its count leaves the table as
+    // it was. Returns the records loaded; rows are rebuilt by BuildRows.
     uint32_t LoadHosts(std::span<const uint8_t> payload) override;
 
 private:
+    static constexpr uint32_t kNoSlot = UINT32_MAX;
+
+    uint32_t IndexOf(const HostEntry& host) const;  // kNoSlot when not one of our slots
+    void FillSlot(uint32_t slot, uint32_t address);
+    void RemoveRow(HostEntry& host, uint32_t slot, HostListSink* list);
+    void ClearTable();
+
+    // Free slots below highWater, as a two-level bitmap: the lowest is found in a few word scans.
+    void MarkFree(uint32_t slot);
+    void MarkUsed(uint32_t slot);
+    uint32_t LowestFree() const;
+
     std::unique_ptr<HostEntry[]> slots_;
     std::mutex mutex_;  // the engine mutex: guards multi-field slot operations
     std::atomic<uint32_t> highWater_{0};
@@ -139,6 +175,8 @@ private:
     uint32_t rowCount_ = 0;       // UI thread
     std::array<uint16_t, kHostSlots> rowOrder_{};  // UI thread
     std::unordered_map<uint32_t, uint16_t> slotOfAddress_;  // UI thread: address -> slot
+    std::array<uint64_t, kHostSlots / 64> freeBits_{};        // UI thread: bit per free slot
+    std::array<uint64_t, kHostSlots / 64 / 64> freeWords_{};  // UI thread: bit per non-zero word
 };
 
 }  // namespace quorvane

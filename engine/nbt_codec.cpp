@@ -14,6 +14,8 @@ constexpr char kWildcardEncoded[] = "CKAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";  // "*" 
 constexpr size_t kOffQuestionType = 46;
 constexpr size_t kOffQuestionClass = 48;
 constexpr size_t kUnitIdSize = 6;
+constexpr size_t kEntrySuffix = 15;  // within a NODE_NAME entry: the suffix byte after the name
+constexpr size_t kEntryFlags = 16;   // within a NODE_NAME entry: the first NAME_FLAGS byte
 
 constexpr uint8_t kSuffixWorkstation = 0x00;
 constexpr uint8_t kSuffixMessenger = 0x03;
@@ -105,6 +107,10 @@ bool AcceptNodeStatusReply(std::span<const uint8_t> datagram) {
 
 bool ParseNodeStatusReply(std::span<const uint8_t> datagram, NodeStatusReply& out) {
     const Reader r(datagram);
+    // The view is reused from reply to reply: a failed parse leaves no names and no MAC behind.
+    out.declaredNames = 0;
+    out.nameCount = 0;
+    out.unitId.reset();
     if (!r.Has(kOffNumNames, 1)) return false;
     out.transactionId = static_cast<uint16_t>(r.U8(0) | r.U8(1) << 8);
     out.isResponse = (r.U8(kOffFlags) & 0x80) != 0;
@@ -115,13 +121,12 @@ bool ParseNodeStatusReply(std::span<const uint8_t> datagram, NodeStatusReply& ou
         const size_t off = kOffNames + complete * kNodeNameSize;
         NodeName& nn = out.names[complete];
         std::memcpy(nn.name.data(), r.At(off), nn.name.size());
-        nn.suffix = r.U8(off + 15);
-        nn.flags = r.U8(off + 16);
+        nn.suffix = r.U8(off + kEntrySuffix);
+        nn.flags = r.U8(off + kEntryFlags);
         ++complete;
     }
     out.nameCount = static_cast<uint8_t>(complete);
     const size_t unitOff = kOffNames + size_t{out.declaredNames} * kNodeNameSize;
-    out.unitId.reset();
     if (r.Has(unitOff, kUnitIdSize)) {
         MacAddress mac{};
         std::memcpy(mac.data(), r.At(unitOff), mac.size());
@@ -176,7 +181,8 @@ SelectedNames SelectNames(const NodeStatusReply& reply, const StoredNames& store
 NbName MakeNbName(std::string_view text) {
     NbName name;
     name.fill(' ');
-    std::memcpy(name.data(), text.data(), std::min(text.size(), name.size()));
+    // std::copy_n, not memcpy: an empty string_view may carry a null pointer.
+    std::copy_n(text.begin(), std::min(text.size(), name.size()), name.begin());
     return name;
 }
 

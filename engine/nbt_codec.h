@@ -62,8 +62,8 @@ bool AcceptNodeStatusReply(std::span<const uint8_t> datagram);
 // Transaction id (low byte first); nullopt when fewer than two bytes arrived.
 std::optional<uint16_t> ReplyTransactionId(std::span<const uint8_t> datagram);
 
-// Parses the fields the program reads, never past datagram.size(). Returns false when the
-// datagram does not reach NUM_NAMES (offset 56).
+// Parses the fields the program reads, never past datagram.size(). Returns false, with no names
+// and no MAC in out, when the datagram does not reach NUM_NAMES (offset 56).
 bool ParseNodeStatusReply(std::span<const uint8_t> datagram, NodeStatusReply& out);
 
 // The four optional new values worked out from one response.

@@ -35,6 +35,7 @@ void ProbePass::Run() {
         uint32_t streak = 0;
         {
             std::lock_guard lock(table_.mutex());
+            if (host.ipv4() == 0) continue;  // freed by a segment edit since the check above
             if (host.lastSendTick != 0 && host.replyTick == 0) {
                 // Ages are tick differences, so the counter's wrap does not matter.
                 if (now - host.lastSendTick < host.replyTimeoutMs) continue;
@@ -96,11 +97,12 @@ void ProbePass::SendQuery(HostEntry& host, uint16_t slot) {
     uint32_t address;
     {
         std::lock_guard lock(table_.mutex());
+        address = host.ipv4();
+        if (address == 0) return;  // freed meanwhile: no query to 0.0.0.0
         host.priorSendTick = host.lastSendTick;
         host.replyTick = 0;
         uint32_t t = ticks_.Now();
         host.lastSendTick = t != 0 ? t : 1;  // 0 means "no query outstanding"
-        address = host.ipv4();
     }
     const long r = send_(query_, {address, nbnsPort_});
     if (r <= 0) {

@@ -1,4 +1,5 @@
 #include "engine/host_view.h"
+#include "platform/net.h"
 
 #include <gtest/gtest.h>
 

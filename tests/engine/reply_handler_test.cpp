@@ -1,4 +1,5 @@
 #include "engine/reply_handler.h"
+#include "platform/net.h"
 
 #include <gtest/gtest.h>
 

@@ -70,13 +70,13 @@ public:
     };
     std::vector<Call> calls;
     void AddHostRow(const HostEntry& h) override { calls.push_back({"add", h.row, -1, h.ipText}); }
-    void DeleteHostRow(int row) override { calls.push_back({"delete", row}); }
-    void SetRowImage(int row, int image) override { calls.push_back({"image", row, image}); }
-    void RefreshNameCell(const HostEntry& h, int column) override { calls.push_back({"name", h.row, column}); }
+    void DeleteHostRow(int row) override { calls.push_back({"delete", row, -1, {}}); }
+    void SetRowImage(int row, int image) override { calls.push_back({"image", row, image, {}}); }
+    void RefreshNameCell(const HostEntry& h, int column) override { calls.push_back({"name", h.row, column, {}}); }
     void SetHostCell(const HostEntry& h, int column, std::string_view text) override {
         calls.push_back({"cell", h.row, column, std::string(text)});
     }
-    void RedrawFirstCell(int row) override { calls.push_back({"redraw", row}); }
+    void RedrawFirstCell(int row) override { calls.push_back({"redraw", row, -1, {}}); }
     std::vector<int> images() const {
         std::vector<int> out;
         for (const auto& c : calls)

@@ -1,5 +1,5 @@
-// Every test program runs with a temporary HOME and XDG_CONFIG_HOME and in UTC, so no test ever
-// reads or writes the real home folder.
+// Every test program runs with a temporary HOME and XDG_CONFIG_HOME, in UTC and headless, so no
+// test ever reads or writes the real home folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,12 +18,12 @@ const std::filesystem::path& TempHome() { return g_home; }
 
 std::filesystem::path SourceDir() {
     const char* s = std::getenv("QUORVANE_SOURCE_DIR");
-    return s ? std::filesystem::path(s) : std::filesystem::current_path();
+    return s ? std::filesystem::path(s) : std::filesystem::path(QUORVANE_SOURCE_DIR);
 }
 
 std::filesystem::path BinaryDir() {
     const char* s = std::getenv("QUORVANE_BINARY_DIR");
-    return s ? std::filesystem::path(s) : std::filesystem::current_path();
+    return s ? std::filesystem::path(s) : std::filesystem::path(QUORVANE_BINARY_DIR);
 }
 
 }  // namespace quorvane::test
@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     setenv("HOME", templ.c_str(), 1);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     setenv("TZ", "UTC", 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);  // GUI tests run headless unless told otherwise
     tzset();
     testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
