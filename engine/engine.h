@@ -24,6 +24,9 @@ class csendnbtthread;
 class crecvnbtthread;
 class cbasethread;
 
+// Send and receive buffer size of the probe socket.
+inline constexpr int kProbeSocketBuffer = 131072;
+
 class Engine {
 public:
     struct Options {
@@ -58,6 +61,8 @@ public:
     bool closing() const { return closing_.load() != 0; }
 
     UdpSocket& probeSocket() { return probeSocket_; }
+    uint64_t queriesSent() const;
+    uint64_t datagramsReceived() const;
 
 private:
     struct Impl;
