@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     quorvane::StartupOptions options;
     options.localAddress = localAddress;
-    options.makeEngine = quorvane::MakeEngineControl;
+    options.makeEngine = [](const quorvane::AppSettings& s, quorvane::HostTable& t, quorvane::MessageTarget& view) {
+        return quorvane::MakeEngineControl(s, t, view);
+    };
     options.helpDocument = FindUserGuide();
     // Without a settings store nothing is loaded or saved and no log stream is opened: the
     // hooks stay empty until those parts are plugged in here.

@@ -8,8 +8,8 @@ namespace {
 
 class RealEngine final : public EngineControl {
 public:
-    RealEngine(const AppSettings& settings, HostTable& table, MessageTarget& hostView)
-        : engine_(settings, table, hostView) {}
+    RealEngine(const AppSettings& settings, HostTable& table, MessageTarget& hostView, const Engine::Options& options)
+        : engine_(settings, table, hostView, options) {}
 
     int Start() override { return engine_.Start(); }
     const std::atomic<uint8_t>& serviceStopped() const override { return engine_.serviceStopped(); }
@@ -28,7 +28,12 @@ private:
 
 std::unique_ptr<EngineControl> MakeEngineControl(const AppSettings& settings, HostTable& table,
                                                  MessageTarget& hostView) {
-    return std::make_unique<RealEngine>(settings, table, hostView);
+    return std::make_unique<RealEngine>(settings, table, hostView, Engine::Options{});
+}
+
+std::unique_ptr<EngineControl> MakeEngineControl(const AppSettings& settings, HostTable& table,
+                                                 MessageTarget& hostView, const Engine::Options& options) {
+    return std::make_unique<RealEngine>(settings, table, hostView, options);
 }
 
 }  // namespace quorvane

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/engine.h"
 #include "engine/messages.h"
 
 namespace quorvane {
@@ -29,9 +30,11 @@ public:
     virtual bool closing() const = 0;
 };
 
-// The real engine, sending its host messages to hostView. Defined apart from the rest of the
-// user interface so that tests linking the windows need not link the engine threads.
+// The real engine, sending its host messages to hostView.
 std::unique_ptr<EngineControl> MakeEngineControl(const AppSettings& settings, HostTable& table,
                                                  MessageTarget& hostView);
+// The same with engine options (tests point the queries at a simulator's port).
+std::unique_ptr<EngineControl> MakeEngineControl(const AppSettings& settings, HostTable& table,
+                                                 MessageTarget& hostView, const Engine::Options& options);
 
 }  // namespace quorvane

@@ -37,7 +37,7 @@ CEventListCtrl::CEventListCtrl(EventListModel& model, QWidget* parent) : CExtLis
 
 void CEventListCtrl::InsertColumns() {
     const auto& widths = EventListModel::ColumnWidths();
-    for (int c = 0; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, widths[c]);
+    for (int c = 0; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, ColumnWidthForFont(widths[c]));
 }
 
 void CEventListCtrl::SetClearAllAction(QAction* clearAll) {

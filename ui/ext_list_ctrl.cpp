@@ -36,6 +36,12 @@ uint8_t CExtListCtrl::sortDirection(int column) const {
     return (column >= 0 && column < static_cast<int>(sortDirection_.size())) ? sortDirection_[column] : 0;
 }
 
+int CExtListCtrl::ColumnWidthForFont(int pixels) const {
+    constexpr double kReferenceDigitWidth = 6.0;
+    const double digit = fontMetrics().horizontalAdvance(QStringLiteral("0123456789")) / 10.0;
+    return static_cast<int>(pixels * std::max(1.0, digit / kReferenceDigitWidth) + 0.5);
+}
+
 bool CExtListCtrl::ToggleSortDirection(int column) {
     uint8_t& flag = sortDirection_[static_cast<size_t>(column)];
     flag = flag == 0 ? 1 : 0;

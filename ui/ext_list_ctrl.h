@@ -23,6 +23,10 @@ public:
 
     uint8_t sortDirection(int column) const;
 
+    // A column width given for the classic 8-point dialog font (digits 6 pixels wide), widened in
+    // proportion when the list's font is wider, so the cells hold the texts they were sized for.
+    int ColumnWidthForFont(int pixels) const;
+
     // Selected rows in list order, and the topmost selected row (-1 with none).
     QList<int> SelectedRows() const;
     int FirstSelectedRow() const;

@@ -84,6 +84,11 @@ void HostListModel::ChangedCell(int row, int column) {
     Q_EMIT dataChanged(i, i);
 }
 
+void HostListModel::ChangedRow(int row) {
+    // The row's text colour follows the host's state, which changes together with its image.
+    Q_EMIT dataChanged(index(row, 0), index(row, kHostColumnCount - 1));
+}
+
 void HostListModel::AddHostRow(const HostEntry& host) {
     int row = host.row;
     if (row < 0 || static_cast<size_t>(row) > rows_.size()) row = static_cast<int>(rows_.size());
@@ -120,7 +125,7 @@ void HostListModel::SetRowImage(int row, int image) {
     Cells* c = CellsOfRow(row);
     if (!c || image < 0 || image > 2) return;
     c->image = static_cast<uint8_t>(image);
-    ChangedCell(row, kColStatus);
+    ChangedRow(row);
 }
 
 void HostListModel::RefreshNameCell(const HostEntry& host, int column) {
@@ -144,7 +149,7 @@ void HostListModel::SetHostCell(const HostEntry& host, int column, std::string_v
 }
 
 void HostListModel::RedrawFirstCell(int row) {
-    if (CellsOfRow(row)) ChangedCell(row, kColStatus);
+    if (CellsOfRow(row)) ChangedRow(row);
 }
 
 int HostListModel::rowCount(const QModelIndex& parent) const {

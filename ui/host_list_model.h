@@ -67,6 +67,7 @@ private:
     Cells* CellsOfRow(int row) const;
     Cells* CellsOfHost(const HostEntry& host) const;
     void ChangedCell(int row, int column);
+    void ChangedRow(int row);
 
     HostTable& table_;
     const AppSettings& settings_;

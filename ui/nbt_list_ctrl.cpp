@@ -41,7 +41,9 @@ CNBTListCtrl::CNBTListCtrl(HostListModel& model, HostTable& table, EngineControl
 void CNBTListCtrl::InsertColumns() {
     const auto& widths = HostListModel::ColumnWidths();
     header()->setMinimumSectionSize(16);
-    for (int c = 0; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, widths[c]);
+    // The status image column holds a 16-pixel image whatever the font.
+    header()->resizeSection(0, widths[0]);
+    for (int c = 1; c < static_cast<int>(widths.size()); ++c) header()->resizeSection(c, ColumnWidthForFont(widths[c]));
     // The status image column keeps its width: dragging its divider does nothing.
     header()->setSectionResizeMode(0, QHeaderView::Fixed);
 }

@@ -36,7 +36,7 @@ for n in $(seq 90 199); do
 done
 [ -n "$display" ] || { echo "screenshot: no free X display number" >&2; exit 1; }
 mkdir -p "$work/fb" "$work/home/.config"
-Xvfb ":$display" -screen 0 1440x900x24 -fbdir "$work/fb" -br -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+Xvfb ":$display" -screen 0 1440x900x24 -fbdir "$work/fb" -br -nocursor -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 [ -e "/tmp/.X11-unix/X$display" ] || { cat "$work/xvfb.log" >&2; echo "screenshot: Xvfb did not start" >&2; exit 1; }
@@ -58,8 +58,10 @@ ouis=(00:1b:21 3c:d9:2b f0:1f:af 00:50:56 b8:27:eb a4:83:e7 54:ee:75 00:1b:21 3c
   done
 } >"$sim"
 
+# Without a window manager nothing maximises the window: Qt's -geometry gives it the screen, as
+# maximising would (the panes keep the sizes of the default window, the bottom row grows).
 HOME=$work/home XDG_CONFIG_HOME=$work/home/.config DISPLAY=":$display" QT_QPA_PLATFORM=xcb \
-  "$program" --local-address="${LAB_LOCAL_ADDRESS:-10.231.0.1}" >"$work/app.log" 2>&1 &
+  "$program" --local-address="${LAB_LOCAL_ADDRESS:-10.231.0.1}" -geometry 1440x900+0+0 >"$work/app.log" 2>&1 &
 app_pid=$!
 
 # Let every host be found and confirmed (four answers, three seconds apart), then change things.
