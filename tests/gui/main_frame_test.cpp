@@ -214,6 +214,15 @@ TEST_F(MainFrameTest, ExitRunsTheShutdownOnceAndEndsTheProgram) {
     EXPECT_EQ(engine.shutdowns, 1);
 }
 
+TEST_F(MainFrameTest, ExitKeyWorksFromTheReadOnlyDetailsPane) {
+    frame->detailsPane()->AppendDetails(QStringLiteral("some text"));
+    frame->detailsPane()->selectAll();
+    frame->detailsPane()->setFocus();
+    QTest::keyClick(frame->detailsPane(), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_TRUE(WaitUntil([&] { return quits == 1; }));
+    EXPECT_EQ(frame->detailsPane()->toPlainText(), QStringLiteral("some text"));
+}
+
 TEST_F(MainFrameTest, SessionEndRunsTheShutdownAtOnce) {
     frame->EndSession();
     EXPECT_EQ(engine.shutdowns, 1);
