@@ -66,6 +66,7 @@ bool CQuorvaneApp::InitInstance() {
         frame_->resize(avail.width() * 3 / 4, avail.height() * 3 / 4);
     }
     if (!frame_->Create()) return false;
+    if (hooks_.dispatchEvent) frame_->SetDispatcher(hooks_.dispatchEvent);
     CMainFrame* frame = frame_.get();
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame, [frame](QSessionManager&) {
         if (!frame->shutdownRan()) frame->EndSession();

@@ -3,8 +3,8 @@
 // settings, the host table, the syslog socket, the engine and the main window.
 //
 // Steps that later work fills in are hooks: loading the stored settings and hosts (with the
-// run-at-log-on registration after a failed load), opening the log stream, and the save of the
-// shutdown sequence. An empty hook does nothing (a load hook that is empty counts as a failed
+// run-at-log-on registration after a failed load), opening the log stream, the save of the
+// shutdown sequence, and the dispatch of every event to the notification channels. An empty hook does nothing (a load hook that is empty counts as a failed
 // load, as on a first run).
 
 #include <cstdint>
@@ -37,6 +37,8 @@ struct StartupHooks {
     std::function<bool()> flushLog;
     // Shutdown: saves the settings and the host table.
     std::function<void(const AppSettings&, HostTable&)> save;
+    // Every event, after the event list has shown it: the notification dispatcher.
+    std::function<void(const MonitorEvent&)> dispatchEvent;
 };
 
 using EngineFactory =

@@ -8,6 +8,7 @@
 #include "ui/engine_control.h"
 #include "ui/host_list_model.h"
 #include "ui/main_frame.h"
+#include "ui/message_bridge.h"
 #include "ui/quorvane_app.h"
 #include "ui/quorvane_view.h"
 
@@ -87,6 +88,8 @@ TEST_F(StartupTest, LoadedHostsGetTheirRowsAndNoRegistration) {
         return true;
     };
     hooks.registerRunAtLogon = [&] { trace.push_back("register"); };
+    std::vector<std::string> dispatched;
+    hooks.dispatchEvent = [&](const MonitorEvent& e) { dispatched.push_back(e.text); };
     CQuorvaneApp app(Options(), hooks);
     ASSERT_TRUE(app.InitInstance());
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "register"), 0);
@@ -97,6 +100,17 @@ TEST_F(StartupTest, LoadedHostsGetTheirRowsAndNoRegistration) {
     EXPECT_EQ(model.cellText(1, kColAddress), QStringLiteral("10.0.0.7"));
     EXPECT_EQ(model.rowImage(1), 1);
     EXPECT_EQ(app.table().highWater(), 9u);
+
+    // Events reach the dispatcher hook.
+    HostEntry& fresh = app.table().slot(1);
+    HostEntry::SetName15(fresh.hostName, MakeNbName("NEWHOST"));
+    fresh.setState(HostState::Answering);
+    EngineMessage m;
+    m.message = WM_HOSTFOUND;
+    m.host = &fresh;
+    app.hostViewTarget().Post(std::move(m));
+    ASSERT_TRUE(WaitUntil([&] { return !dispatched.empty(); }));
+    EXPECT_EQ(dispatched, std::vector<std::string>{"Found New Host Name is NEWHOST        "});
 }
 
 TEST(LocalAddressOverride, CommandLineThenEnvironment) {
