@@ -16,7 +16,11 @@ struct Engine::Impl {
     Impl(Engine& e, TickSource& ticks)
         : pass(e.table_, e.settings_, e.hostView_, e.serviceStopped_, ticks,
                [&e](std::span<const uint8_t> d, const Endpoint& to) { return e.probeSocket_.SendTo(d, to); },
-               e.options_.nbnsPort),
+               e.options_.nbnsPort,
+               [&e] {
+                   uint32_t queued = 0, limit = 0;
+                   return e.probeSocket_.ReceiveQueueFill(&queued, &limit) && queued * 4 >= limit;
+               }),
           handler(e.table_, e.settings_, e.hostView_, ticks) {}
 
     ProbePass pass;

@@ -160,10 +160,10 @@ SelectedNames SelectNames(const NodeStatusReply& reply, const StoredNames& store
             if (!isUser(j)) continue;
             taken[j] = true;
             const NbName& name = reply.names[j].name;
-            if (result.hostName) {
-                if (name == *result.hostName || name == stored.userName) continue;
-                result.userName = name;
-            } else if (name == stored.userName) {
+            if (result.hostName && name == *result.hostName) continue;  // the host's own messenger name
+            if (name == stored.userName) {
+                // The stored user is still there: no change, also when the host was renamed (the
+                // first <03> name is then usually the host's own, which is not a user).
                 result.userName.reset();
             } else {
                 result.userName = name;

@@ -84,7 +84,8 @@ struct StoredNames {
 };
 
 // The four selection rules (host name, work group, user name, MAC) in that order, sharing the
-// taken marks of the entries.
+// taken marks of the entries. A user name is never reported as new while the stored user name
+// is still among the reply's <03> names, nor when it equals the stored one.
 SelectedNames SelectNames(const NodeStatusReply& reply, const StoredNames& stored);
 
 // Builds an NbName from text: cut to 15 bytes, padded with spaces.

@@ -1,15 +1,20 @@
 #include "engine/probe_pass.h"
 
+#include <chrono>
+#include <thread>
+
 namespace quorvane {
 
 ProbePass::ProbePass(HostTable& table, const AppSettings& settings, MessageTarget& hostView,
-                     const std::atomic<uint8_t>& serviceStopped, TickSource& ticks, SendFn send, uint16_t nbnsPort)
+                     const std::atomic<uint8_t>& serviceStopped, TickSource& ticks, SendFn send, uint16_t nbnsPort,
+                     BacklogFn backlog)
     : table_(table),
       settings_(settings),
       hostView_(hostView),
       serviceStopped_(serviceStopped),
       ticks_(ticks),
       send_(std::move(send)),
+      backlog_(std::move(backlog)),
       nbnsPort_(nbnsPort) {
     Prepare();
 }
@@ -92,18 +97,43 @@ void ProbePass::Run() {
     hostView_.Send(std::move(end));
 }
 
+void ProbePass::Pace() {
+    const Flight f = flights_[nextFlight_];
+    if (!f.used) return;
+    HostEntry& host = table_.slot(f.slot);
+    // Pacing is about real time (how fast replies drain), not the protocol's tick count.
+    using Clock = std::chrono::steady_clock;
+    const auto expired = f.sent + std::chrono::milliseconds(kPacingExpiryMs);
+    const auto giveUp = f.sent + std::chrono::milliseconds(kPacingMaxWaitMs);
+    for (;;) {
+        {
+            std::lock_guard lock(table_.mutex());
+            if (host.replyTick != 0 || host.lastSendTick != f.tick) return;
+        }
+        if (serviceStopped_.load(std::memory_order_relaxed)) return;
+        const auto now = Clock::now();
+        if (now >= giveUp || (now >= expired && !(backlog_ && backlog_()))) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
+
 void ProbePass::SendQuery(HostEntry& host, uint16_t slot) {
+    Pace();
     StampQuery(query_, slot);
     uint32_t address;
+    uint32_t sendTick;
     {
         std::lock_guard lock(table_.mutex());
         address = host.ipv4();
         if (address == 0) return;  // freed meanwhile: no query to 0.0.0.0
         host.priorSendTick = host.lastSendTick;
         host.replyTick = 0;
-        uint32_t t = ticks_.Now();
+        const uint32_t t = ticks_.Now();
         host.lastSendTick = t != 0 ? t : 1;  // 0 means "no query outstanding"
+        sendTick = host.lastSendTick;
     }
+    flights_[nextFlight_] = {true, slot, sendTick, std::chrono::steady_clock::now()};
+    nextFlight_ = (nextFlight_ + 1) % kPacingWindow;
     const long r = send_(query_, {address, nbnsPort_});
     if (r <= 0) {
         std::lock_guard lock(table_.mutex());

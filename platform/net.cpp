@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -87,6 +88,16 @@ bool UdpSocket::SetReceiveTimeout(uint32_t ms) {
     tv.tv_sec = ms / 1000;
     tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
     return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool UdpSocket::ReceiveQueueFill(uint32_t* queued, uint32_t* limit) const {
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t len = sizeof info;
+    if (fd_ < 0 || getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, info, &len) != 0) return false;
+    if (len < sizeof(uint32_t) * (SK_MEMINFO_RCVBUF + 1)) return false;
+    *queued = info[SK_MEMINFO_RMEM_ALLOC];
+    *limit = info[SK_MEMINFO_RCVBUF];
+    return true;
 }
 
 Endpoint UdpSocket::LocalEndpoint() const {

@@ -47,6 +47,8 @@ public:
     bool SetBroadcast(bool on);
     bool SetBufferSizes(int sendBytes, int receiveBytes);
     bool SetReceiveTimeout(uint32_t ms);
+    // Bytes held in the receive queue and the queue's limit (Linux SO_MEMINFO); false if unknown.
+    bool ReceiveQueueFill(uint32_t* queued, uint32_t* limit) const;
     // The port the system gave the socket (host order), 0 if unknown.
     uint16_t LocalPort() const;
     Endpoint LocalEndpoint() const;

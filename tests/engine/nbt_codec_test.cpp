@@ -230,7 +230,8 @@ TEST(NbtSelect, Rules) {
         // User names.
         {"group <03> is no user", {U("WS1", 0), U("WS1", 0x20), G("STAFF", 3)}, "WS1", "", "", nullptr, nullptr, nullptr},
         {"new host: later user equal to it is skipped", {U("WS2", 0), U("WS2", 0x20), U("CAROL", 3), U("WS2", 3)}, "WS1", "", "ALICE", "WS2", nullptr, "CAROL"},
-        {"new host: later user equal to stored is skipped", {U("WS2", 0), U("WS2", 0x20), U("CAROL", 3), U("ALICE", 3)}, "WS1", "", "ALICE", "WS2", nullptr, "CAROL"},
+        {"new host: the stored user still there is no change", {U("WS2", 0), U("WS2", 0x20), U("CAROL", 3), U("ALICE", 3)}, "WS1", "", "ALICE", "WS2", nullptr, nullptr},
+        {"renamed host, same user: no user change", {U("WS2", 0), U("WS2", 0x20), U("WS2", 3), U("ALICE", 3)}, "WS1", "", "ALICE", "WS2", nullptr, nullptr},
         {"new host: last other user wins", {U("WS2", 0), U("WS2", 0x20), U("WS2", 3), U("DAVE", 3), U("EVE", 3)}, "WS1", "", "ALICE", "WS2", nullptr, "EVE"},
         {"same host: later user equal to stored clears", {U("WS1", 0), U("WS1", 0x20), U("CAROL", 3), U("ALICE", 3)}, "WS1", "", "ALICE", nullptr, nullptr, nullptr},
         {"same host: cleared, then set again", {U("WS1", 0), U("WS1", 0x20), U("CAROL", 3), U("ALICE", 3), U("DAVE", 3)}, "WS1", "", "ALICE", nullptr, nullptr, "DAVE"},
