@@ -9,8 +9,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "settings/run_at_logon.h"
+#include "settings/settings_store.h"
 #include "ui/engine_control.h"
 #include "ui/exit_signals.h"
 #include "ui/main_frame.h"
@@ -50,9 +53,18 @@ int main(int argc, char** argv) {
         return quorvane::MakeEngineControl(s, t, view);
     };
     options.helpDocument = FindUserGuide();
-    // Without a settings store nothing is loaded or saved and no log stream is opened: the
-    // hooks stay empty until those parts are plugged in here.
+    // The settings and the host table are kept by the settings store: loaded at start-up (the
+    // first run registers the program to run at log-on), saved by the shutdown sequence.
+    std::unique_ptr<quorvane::SettingsStore> store;
     quorvane::StartupHooks hooks;
+    hooks.loadSettings = [&store](quorvane::AppSettings& settings, quorvane::HostTable& table) {
+        store = std::make_unique<quorvane::SettingsStore>(settings, &table);
+        return store->LoadSettings() == 0;
+    };
+    hooks.registerRunAtLogon = [] { quorvane::RegisterRunAtLogon(); };
+    hooks.save = [&store](const quorvane::AppSettings&, quorvane::HostTable&) {
+        if (store) store->SaveSettings();
+    };
 
     quorvane::CQuorvaneApp app(std::move(options), std::move(hooks));
     if (!app.InitInstance()) return 1;
