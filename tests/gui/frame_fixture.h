@@ -84,8 +84,8 @@ protected:
     void Deliver() { ASSERT_TRUE(WaitUntil([this] { return target->pendingPosts() == 0; })); Spin(5); }
 
     // A host found (and optionally confirmed up) through the engine messages.
-    HostEntry& Found(const HostSpec& spec, bool confirm = false) {
-        HostEntry& h = AddSlot(*table, spec);
+    HostEntry& Found(const HostSetup& setup, bool confirm = false) {
+        HostEntry& h = AddSlot(*table, setup);
         Post(WM_HOSTFOUND, h);
         if (confirm) {
             h.setState(HostState::Up);

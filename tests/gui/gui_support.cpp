@@ -86,8 +86,8 @@ uint32_t Address(const std::string& dotted) {
     return a.value_or(0);
 }
 
-HostEntry& AddSlot(HostTable& table, const HostSpec& spec) {
-    const uint32_t address = Address(spec.address);
+HostEntry& AddSlot(HostTable& table, const HostSetup& setup) {
+    const uint32_t address = Address(setup.address);
     std::vector<IpSegment> segments(1);
     segments[0].first = segments[0].end = address;
     table.ApplySegments(segments, 0, 1);
@@ -95,13 +95,13 @@ HostEntry& AddSlot(HostTable& table, const HostSpec& spec) {
     for (uint32_t i = 0; i < table.highWater(); ++i) {
         if (table.slot(i).ipv4() == address) host = &table.slot(i);
     }
-    EXPECT_NE(host, nullptr) << spec.address;
+    EXPECT_NE(host, nullptr) << setup.address;
     if (!host) return table.slot(0);
     std::lock_guard lock(table.mutex());
-    if (!spec.hostName.empty()) HostEntry::SetName15(host->hostName, MakeNbName(spec.hostName));
-    if (!spec.group.empty()) HostEntry::SetName15(host->groupName, MakeNbName(spec.group));
-    if (!spec.user.empty()) HostEntry::SetName15(host->userName, MakeNbName(spec.user));
-    host->mac = spec.mac;
+    if (!setup.hostName.empty()) HostEntry::SetName15(host->hostName, MakeNbName(setup.hostName));
+    if (!setup.group.empty()) HostEntry::SetName15(host->groupName, MakeNbName(setup.group));
+    if (!setup.user.empty()) HostEntry::SetName15(host->userName, MakeNbName(setup.user));
+    host->mac = setup.mac;
     host->setState(HostState::Answering);
     host->setFlagBits(kHostStartupPending, true);
     return *host;

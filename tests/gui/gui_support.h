@@ -63,8 +63,8 @@ public:
 
 // A host as the receiver leaves it before WM_HOSTFOUND: address "a.b.c.d" given a slot,
 // names and MAC stored, state Answering, startup pending. Returns the slot's entry.
-struct HostSpec {
-    HostSpec(std::string address_, std::string hostName_, std::string group_ = "WORKGROUP", std::string user_ = {})
+struct HostSetup {
+    HostSetup(std::string address_, std::string hostName_, std::string group_ = "WORKGROUP", std::string user_ = {})
         : address(std::move(address_)), hostName(std::move(hostName_)), group(std::move(group_)), user(std::move(user_)) {}
     std::string address;
     std::string hostName;
@@ -72,7 +72,7 @@ struct HostSpec {
     std::string user;
     std::array<uint8_t, 6> mac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 };
-HostEntry& AddSlot(HostTable& table, const HostSpec& spec);
+HostEntry& AddSlot(HostTable& table, const HostSetup& setup);
 uint32_t Address(const std::string& dotted);
 // Latin-1 texts as a list (the build forbids implicit conversions from char strings).
 QStringList Strings(std::initializer_list<const char*> texts);

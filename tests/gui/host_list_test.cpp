@@ -157,13 +157,13 @@ TEST_F(HostListTest, SortKeysComeFromTheHostRecords) {
     ASSERT_GE(vendorMacs.size(), 2u) << "the vendor table lacks well-known prefixes";
     ASSERT_EQ(LookupVendor(noVendor), nullptr);
 
-    HostSpec a{"10.0.0.1", "beta"};
+    HostSetup a{"10.0.0.1", "beta"};
     a.mac = vendorMacs[0];
-    HostSpec b{"10.0.0.2", "Alpha"};
+    HostSetup b{"10.0.0.2", "Alpha"};
     b.mac = noVendor;
-    HostSpec c{"10.0.0.3", "\xE9t\xE9"};
+    HostSetup c{"10.0.0.3", "\xE9t\xE9"};
     c.mac = vendorMacs[1];
-    for (const HostSpec& s : {a, b, c}) {
+    for (const HostSetup& s : {a, b, c}) {
         HostEntry& h = Found(s);
         h.vendor = LookupVendor(h.mac);
     }
