@@ -12,6 +12,9 @@
 #include <memory>
 #include <string>
 
+#include "channels/syslog_channel.h"
+#include "notify/dispatcher.h"
+#include "notify/log_channel.h"
 #include "settings/run_at_logon.h"
 #include "settings/settings_store.h"
 #include "ui/engine_control.h"
@@ -66,8 +69,28 @@ int main(int argc, char** argv) {
         if (store) store->SaveSettings();
     };
 
+    // The notification channels: the log file opens at the end of start-up; every event the
+    // event list shows goes through the dispatcher.
+    std::unique_ptr<quorvane::LogFileChannel> log;
+    std::unique_ptr<quorvane::SyslogChannel> syslog;
+    std::unique_ptr<quorvane::Dispatcher> dispatcher;
+    hooks.openLogStream = [&log](const quorvane::AppSettings& settings) {
+        log = std::make_unique<quorvane::LogFileChannel>(settings);
+        log->OpenLog();
+    };
+    hooks.viewLogFile = [&log](quorvane::Shell& shell) {
+        if (log) log->ViewLogFile(shell);
+    };
+    hooks.dispatchEvent = [&dispatcher](const quorvane::MonitorEvent& event) {
+        if (dispatcher) dispatcher->DispatchEvent(event);
+    };
+
     quorvane::CQuorvaneApp app(std::move(options), std::move(hooks));
     if (!app.InitInstance()) return 1;
+    // Events start with the engine, which the frame starts from the event loop: in time.
+    syslog = std::make_unique<quorvane::SyslogChannel>(app.settings(), app.notifySocket());
+    dispatcher = std::make_unique<quorvane::Dispatcher>(
+        app.settings(), quorvane::ChannelSet{.syslog = syslog.get(), .log = log.get()});
     quorvane::ExitSignalWatcher signals([&app](int) {
         if (app.frame()) app.frame()->RequestExit();
     });
@@ -75,6 +98,7 @@ int main(int argc, char** argv) {
     // The probe sender and the reply receiver end with the process: nothing they use may be
     // destroyed before, so the program ends here without running destructors.
     app.Close();
+    if (log) log->CloseLog();  // lines still buffered reach the file, also after SIGTERM
     std::fflush(nullptr);
     std::_Exit(rc);
 }

@@ -52,7 +52,7 @@ void LogFileChannel::NotifyLog(EventKind kind, HostEntry& host, std::string_view
     std::fwrite(context.logLine.data(), 1, context.logLine.size(), stream_);
 }
 
-void LogFileChannel::ViewLogFile(DesktopOpener& opener) {
+void LogFileChannel::ViewLogFile(Shell& shell) {
     const std::string& path = settings_.logFile;
     if (path.empty() || !stream_) return;
     std::fflush(stream_);
@@ -60,9 +60,9 @@ void LogFileChannel::ViewLogFile(DesktopOpener& opener) {
     for (char& c : ending)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (ending == ".LOG")
-        opener.Open(openPath_);
+        shell.Open(openPath_);
     else
-        opener.OpenAsText(openPath_);
+        shell.OpenAsText(openPath_);
 }
 
 }  // namespace quorvane

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "notify/desktop_opener.h"
 #include "notify/notification_channel.h"
+#include "platform/shell.h"
 #include "settings/app_settings.h"
 
 namespace quorvane {
@@ -41,7 +41,7 @@ public:
 
     // View Log File: nothing without a path or a stream; otherwise flushes, then shows a path
     // ending in ".log" (any case) with its registered viewer and any other in the text editor.
-    void ViewLogFile(DesktopOpener& opener);
+    void ViewLogFile(Shell& shell);
 
 private:
     const AppSettings& settings_;

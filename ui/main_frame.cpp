@@ -338,17 +338,7 @@ void CMainFrame::OnStopService() {
 }
 
 void CMainFrame::OnViewLogFile() {
-    const std::string& path = ctx_.settings->logFile;
-    if (path.empty() || !ctx_.flushLog || !ctx_.flushLog()) return;
-    // The viewer runs elsewhere: give it the file the log channel opened from our folder.
-    const std::string absolute = QFileInfo(QString::fromLocal8Bit(path.c_str())).absoluteFilePath().toLocal8Bit().toStdString();
-    std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
-    for (char& c : tail) c = static_cast<char>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
-    if (tail == ".LOG") {
-        ctx_.shell->Open(absolute);
-    } else {
-        ctx_.shell->OpenAsText(absolute);
-    }
+    if (ctx_.viewLogFile) ctx_.viewLogFile(*ctx_.shell);
 }
 
 void CMainFrame::OnHelp() {

@@ -38,7 +38,7 @@ struct FrameContext {
     std::string helpDocument;                   // what Help opens; empty: nothing
     HostView::WallClock clock;                  // empty: the system clock
     std::function<void()> save;                 // the shutdown's save of settings and hosts
-    std::function<bool()> flushLog;             // flushes the open log; false when none is open
+    std::function<void(Shell&)> viewLogFile;    // View Log File: the log channel shows its file
     std::function<void()> quit;                 // ends the program; empty: QCoreApplication::quit
 };
 

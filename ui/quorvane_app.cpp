@@ -51,7 +51,7 @@ bool CQuorvaneApp::InitInstance() {
     ctx.save = [this] {
         if (hooks_.save) hooks_.save(settings_, *table_);
     };
-    ctx.flushLog = hooks_.flushLog;
+    ctx.viewLogFile = hooks_.viewLogFile;
     ctx.quit = options_.quit;
     frame_ = std::make_unique<CMainFrame>(std::move(ctx));
     // 9. The stored settings and hosts; the first run registers the program to run at log-on.

@@ -33,8 +33,8 @@ struct StartupHooks {
     std::function<void()> registerRunAtLogon;
     // Step 12: opens the log stream (the hook decides what an empty logFile means).
     std::function<void(const AppSettings&)> openLogStream;
-    // View Log File: flushes the open log stream; false when there is none.
-    std::function<bool()> flushLog;
+    // View Log File: the log channel flushes its stream and shows the file through the shell.
+    std::function<void(Shell&)> viewLogFile;
     // Shutdown: saves the settings and the host table.
     std::function<void(const AppSettings&, HostTable&)> save;
     // Every event, after the event list has shown it: the notification dispatcher.
@@ -69,7 +69,7 @@ public:
     EngineControl& engine() { return *engine_; }
     CMainFrame* frame() const { return frame_.get(); }
     QtMessageTarget& hostViewTarget() { return *hostViewTarget_; }
-    const UdpSocket& notifySocket() const { return notifySocket_; }
+    UdpSocket& notifySocket() { return notifySocket_; }
     std::optional<uint32_t> localAddress() const { return localAddress_; }
 
     // The end of the program: no message is answered any more (engine threads that still

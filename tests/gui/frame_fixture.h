@@ -45,9 +45,9 @@ protected:
         ctx.helpDocument = "/opt/quorvane/user-guide.html";
         ctx.clock = [this] { return now; };
         ctx.save = [this] { ++saves; };
-        ctx.flushLog = [this] {
-            ++flushes;
-            return logOpen;
+        ctx.viewLogFile = [this](Shell& s) {
+            ++logViews;
+            logViewShell = &s;
         };
         ctx.quit = [this] { ++quits; };
         frame = std::make_unique<CMainFrame>(std::move(ctx));
@@ -123,9 +123,9 @@ protected:
     int64_t now = 1700000000;  // 2023-11-14 22:13:20 UTC
     int startsAtCreation = -1;
     int saves = 0;
-    int flushes = 0;
+    int logViews = 0;
+    Shell* logViewShell = nullptr;
     int quits = 0;
-    bool logOpen = true;
 };
 
 }  // namespace quorvane::test

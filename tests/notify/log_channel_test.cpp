@@ -31,7 +31,7 @@ struct Opened {
     std::string contentThen;  // the file as the viewer would see it at that moment
 };
 
-class RecordingOpener : public DesktopOpener {
+class RecordingOpener : public Shell {
 public:
     std::vector<Opened> opened;
     int Open(const std::string& path) override {
@@ -42,6 +42,7 @@ public:
         opened.push_back({"text", path, ReadFile(path)});
         return 0;
     }
+    int Start(const std::string&, const std::vector<std::string>&) override { return -1; }
 };
 
 class LogChannel : public testing::Test {
