@@ -8,20 +8,6 @@ namespace quorvane {
 
 namespace {
 
-std::string TimeText(int64_t seconds) {
-    if (seconds == 0) return {};
-    char text[kEventTimeTextSize];
-    FormatEventTime(seconds, text);
-    return text;
-}
-
-// A stored name up to its zero byte (at most its 15 characters), padding spaces kept.
-std::string_view NameView(const NameField& name) {
-    const auto* end = static_cast<const uint8_t*>(std::memchr(name.data(), 0, 15));
-    const size_t n = end ? static_cast<size_t>(end - name.data()) : 15;
-    return {reinterpret_cast<const char*>(name.data()), n};
-}
-
 template <size_t N>
 std::string_view ZeroTerminated(const char (&text)[N]) {
     return {text, strnlen(text, N)};
@@ -48,9 +34,9 @@ void ReplaceAll(std::string& text, std::string_view name, std::string_view value
 
 MacroContext::MacroContext(const HostEntry& host, std::string_view eventTime, const AppSettings& s)
     : settings(s),
-      firstFoundText(TimeText(host.firstFoundTime)),
-      startupText(TimeText(host.startupTime)),
-      shutdownText(TimeText(host.shutdownTime)),
+      firstFoundText(HostTimeText(host.firstFoundTime)),
+      startupText(HostTimeText(host.startupTime)),
+      shutdownText(HostTimeText(host.shutdownTime)),
       eventTimeText(eventTime) {}
 
 void ExpandMacros(const MacroContext& context, HostEntry& host, std::string_view eventText, std::string& text) {

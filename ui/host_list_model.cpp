@@ -23,13 +23,6 @@ const char* const kTitles[kHostColumnCount] = {
 const QColor kDownText(98, 98, 98);
 const QColor kEvenRow(196, 255, 228);
 
-std::string TimeText(int64_t t) {
-    if (t == 0) return {};
-    char text[kEventTimeTextSize];
-    FormatEventTime(t, text);
-    return text;
-}
-
 std::string DescriptionText(const HostEntry& host) {
     const auto& d = host.description;
     const void* end = std::memchr(d.data(), 0, d.size());
@@ -103,9 +96,9 @@ void HostListModel::AddHostRow(const HostEntry& host) {
     char mac[kMacTextSize];
     t[kColMac] = FormatMac(host.mac, settings_, mac);
     if (host.vendor) t[kColVendor] = host.vendor->name;
-    t[kColFirstFound] = TimeText(host.firstFoundTime);
-    t[kColStartup] = TimeText(host.startupTime);
-    t[kColShutdown] = TimeText(host.shutdownTime);
+    t[kColFirstFound] = HostTimeText(host.firstFoundTime);
+    t[kColStartup] = HostTimeText(host.startupTime);
+    t[kColShutdown] = HostTimeText(host.shutdownTime);
 
     beginInsertRows({}, row, row);
     rows_.insert(rows_.begin() + row, host.slotIndex);
