@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +49,13 @@ inline constexpr size_t kMaxSavedReply = 1500;
 
 // A NetBIOS name as kept in an entry: 15 characters, a zero byte, 2 unused bytes; first byte 0 = unknown.
 using NameField = std::array<uint8_t, 18>;
+
+// A stored name up to its zero byte (at most its 15 characters), padding spaces kept.
+inline std::string_view NameView(const NameField& name) {
+    size_t n = 0;
+    while (n < 15 && name[n] != 0) ++n;
+    return {reinterpret_cast<const char*>(name.data()), n};
+}
 
 struct HostEntry {
     HostEntry();

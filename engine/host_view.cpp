@@ -5,11 +5,7 @@
 
 namespace quorvane {
 
-std::string NameText(const NameField& name) {
-    const auto* end = static_cast<const uint8_t*>(std::memchr(name.data(), 0, 15));
-    const size_t n = end ? static_cast<size_t>(end - name.data()) : 15;
-    return std::string(reinterpret_cast<const char*>(name.data()), n);
-}
+std::string NameText(const NameField& name) { return std::string(NameView(name)); }
 
 namespace {
 std::string NbNameText(const NbName& name) {

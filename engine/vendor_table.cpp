@@ -75,4 +75,11 @@ int FormatEventTime(int64_t secondsSince1970, char (&out)[kEventTimeTextSize]) {
     return 0;
 }
 
+std::string HostTimeText(int64_t secondsSince1970) {
+    if (secondsSince1970 == 0) return {};
+    char text[kEventTimeTextSize];
+    FormatEventTime(secondsSince1970, text);
+    return text;
+}
+
 }  // namespace quorvane

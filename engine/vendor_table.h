@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "engine/nbt_codec.h"
 
@@ -37,5 +38,8 @@ char* FormatMac(const MacAddress& mac, const AppSettings& settings, char (&out)[
 // Writes the local time as "%a, %Y-%m-%d %H:%M:%S" with English weekday names, whatever the
 // locale. Returns 0.
 int FormatEventTime(int64_t secondsSince1970, char (&out)[kEventTimeTextSize]);
+
+// FormatEventTime as a string; empty for 0 ("never"), as the host times are shown.
+std::string HostTimeText(int64_t secondsSince1970);
 
 }  // namespace quorvane

@@ -14,7 +14,7 @@ PACKAGES=(
   # tests, benchmarks and fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core xdg-utils
   # real peers for the peer tests (private instances only)
   iproute2 samba samba-common-bin nbtscan rsyslog python3 python3-aiosmtpd
 )

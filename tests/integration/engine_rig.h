@@ -21,38 +21,10 @@
 #include "engine/message_loop.h"
 #include "platform/net.h"
 #include "tests/support/recording_target.h"
+#include "tests/support/shared_events.h"
 #include "tools/nbtsim/nbt_simulator.h"
 
 namespace quorvane::test {
-
-class SharedEvents : public EventSink {
-public:
-    void AddEvent(const MonitorEvent& e) override {
-        std::lock_guard lock(mutex_);
-        events_.push_back(e);
-        cv_.notify_all();
-    }
-    std::vector<MonitorEvent> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    // Waits until pred(events) holds, at most timeoutMs.
-    bool WaitFor(const std::function<bool(const std::vector<MonitorEvent>&)>& pred, int timeoutMs = 20000) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(events_); });
-    }
-    size_t CountText(const std::string& text) const {
-        size_t n = 0;
-        for (const auto& e : events())
-            if (e.text == text) ++n;
-        return n;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<MonitorEvent> events_;
-};
 
 struct RigTiming {
     uint32_t periodMs = 150;

@@ -28,6 +28,7 @@ public:
     const std::string& error() const { return error_; }
     const std::string& nearName() const { return near_; }
     const std::string& farName() const { return far_; }
+    const std::string& farInterface() const { return vethFar_; }
 
     // Runs fn on the calling thread inside the near namespace (sockets made there stay there).
     bool WithNamespace(const std::function<void()>& fn) const;
