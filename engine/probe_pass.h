@@ -9,7 +9,7 @@
 // Pacing: a pass over a large table would send tens of thousands of queries back to back, and
 // their replies would overflow the probe socket's receive buffer; a dropped reply is a false
 // miss. So a query waits while the one sent kPacingWindow queries before it is unanswered,
-// unless that one is older than kPacingExpiryMs and the receive queue is less than half full
+// unless that one is older than kPacingExpiryMs and the receive queue is less than a quarter full
 // (the receiver keeps up, so the address is silent or slow). Empty ranges still go fast; no
 // wait lasts longer than kPacingMaxWaitMs.
 
@@ -37,7 +37,7 @@ class ProbePass {
 public:
     // Sends one datagram; the result is what sendto returns (bytes sent, or negative).
     using SendFn = std::function<long(std::span<const uint8_t>, const Endpoint&)>;
-    // True while replies wait unread in large numbers (the receive queue is half full or more).
+    // True while replies wait unread in large numbers (the receive queue is a quarter full or more).
     using BacklogFn = std::function<bool()>;
 
     ProbePass(HostTable& table, const AppSettings& settings, MessageTarget& hostView,
