@@ -60,8 +60,9 @@ ouis=(00:1b:21 3c:d9:2b f0:1f:af 00:50:56 b8:27:eb a4:83:e7 54:ee:75 00:1b:21 3c
 
 # Without a window manager nothing maximises the window: Qt's -geometry gives it the screen, as
 # maximising would (the panes keep the sizes of the default window, the bottom row grows).
-HOME=$work/home XDG_CONFIG_HOME=$work/home/.config DISPLAY=":$display" QT_QPA_PLATFORM=xcb \
-  "$program" --local-address="${LAB_LOCAL_ADDRESS:-10.231.0.1}" -geometry 1440x900+0+0 >"$work/app.log" 2>&1 &
+# Run from the scratch folder, so the log file (a relative path by default) lands there too.
+(cd "$work" && exec env HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" DISPLAY=":$display" QT_QPA_PLATFORM=xcb \
+  "$program" --local-address="${LAB_LOCAL_ADDRESS:-10.231.0.1}" -geometry 1440x900+0+0 >"$work/app.log" 2>&1) &
 app_pid=$!
 
 # Let every host be found and confirmed (four answers, three seconds apart), then change things.
